@@ -111,7 +111,7 @@ int nimbo_Crypt(const uint8_t* source, uint64_t sourceBits, uint8_t* dest, size_
 
   if (ctx->buffered > 0) {
     const uint64_t take = std::min<uint64_t>(b - ctx->buffered, inLeft);
-    std::memcpy(ctx->partial + ctx->buffered, in, take);
+    if (take > 0) std::memcpy(ctx->partial + ctx->buffered, in, take);
     ctx->buffered += static_cast<uint32_t>(take);
     in += take;
     inLeft -= take;
@@ -126,7 +126,7 @@ int nimbo_Crypt(const uint8_t* source, uint64_t sourceBits, uint8_t* dest, size_
     blocksLeft -= run;
   }
   if (ctx->buffered + inLeft > b) return -1;
-  std::memcpy(ctx->partial + ctx->buffered, in, inLeft);
+  if (inLeft > 0) std::memcpy(ctx->partial + ctx->buffered, in, inLeft);
   ctx->buffered += static_cast<uint32_t>(inLeft);
   if (strayBits != 0) {
     ctx->partial[ctx->buffered++] = source[wholeBytes] & static_cast<uint8_t>(0xFF << (8 - strayBits));
@@ -149,7 +149,7 @@ int nimbo_Crypt(const uint8_t* source, uint64_t sourceBits, uint8_t* dest, size_
       *destLength = written;
       return fail(nimbo::kCodeBadPadding);
     }
-    std::memcpy(dest + written, ctx->partial, b - pad);
+    if (pad < b) std::memcpy(dest + written, ctx->partial, b - pad);
     written += b - pad;
   } else if (final && padding) {
     const uint32_t pad = b - ctx->buffered;

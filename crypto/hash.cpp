@@ -30,7 +30,7 @@ int nimbo_Hash(const uint8_t* data, uint64_t dataBits, uint8_t* digest, HashCont
   uint64_t left = dataBits / 8;
   if (ctx->buffered > 0) {
     const uint64_t take = std::min<uint64_t>(blockLength - ctx->buffered, left);
-    std::memcpy(ctx->blockBuffer + ctx->buffered, in, take);
+    if (take > 0) std::memcpy(ctx->blockBuffer + ctx->buffered, in, take);
     ctx->buffered += static_cast<uint32_t>(take);
     in += take;
     left -= take;
@@ -45,10 +45,10 @@ int nimbo_Hash(const uint8_t* data, uint64_t dataBits, uint8_t* digest, HashCont
     in += blocks * blockLength;
     left -= blocks * blockLength;
   }
-  std::memcpy(ctx->blockBuffer + ctx->buffered, in, left);
+  if (left > 0) std::memcpy(ctx->blockBuffer + ctx->buffered, in, left);
   ctx->buffered += static_cast<uint32_t>(left);
   if (!final) return 0;
-  if (strayBits != 0) ctx->blockBuffer[ctx->buffered++] = *in;
+  if (strayBits != 0) ctx->blockBuffer[ctx->buffered++] = data[dataBits / 8];
   ctx->finish(*ctx, ctx->buffered, strayBits, digest);
   ctx->buffered = 0;
   return 0;
