@@ -263,6 +263,7 @@ TEST_F(LoaderTest, PulledCableAndSilenceAtAPoint) {
   int n = 0;
   for (int i = 0; i < 20 && n == 0; ++i) n = pc_->RawRead(buffer, sizeof buffer, 50);
   EXPECT_EQ(n, -1);
+  EXPECT_TRUE(phone_->WaitForMode(phonesim::Mode::kClosed, 1000));
   for (int i = 0; i < 50 && !phone_->finished(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(phone_->finished());
   EXPECT_EQ(Finish()["final_mode"], "closed");
