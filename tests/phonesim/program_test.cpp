@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "pc_port.h"
+#include "phonesim/scenario.h"
 
 namespace phonesim_test {
 namespace {
@@ -98,6 +100,18 @@ TEST(PhonesimProgram, RefusesABadScenarioNamingTheField) {
   EXPECT_NE(WEXITSTATUS(status), 0);
   EXPECT_NE(std::string(buffer, n).find("loader.flash_sise: unknown field"), std::string::npos) << buffer;
   unlink(path);
+}
+
+TEST(PhonesimProgram, ExampleScenariosAreAccepted) {
+  int seen = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(PHONESIM_EXAMPLES)) {
+    phonesim::Scenario scenario;
+    std::string error;
+    EXPECT_TRUE(phonesim::ParseScenario(ReadFile(entry.path().string()), &scenario, &error))
+        << entry.path() << ": " << error;
+    ++seen;
+  }
+  EXPECT_GE(seen, 2);
 }
 
 }  // namespace
