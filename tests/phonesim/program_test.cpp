@@ -2,7 +2,10 @@
 // line, the link, and report and flash image written on SIGTERM.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +19,7 @@
 
 #include "pc_port.h"
 #include "phonesim/scenario.h"
+#include "phonesim/simulator.h"
 
 namespace phonesim_test {
 namespace {
@@ -100,6 +104,34 @@ TEST(PhonesimProgram, RefusesABadScenarioNamingTheField) {
   EXPECT_NE(WEXITSTATUS(status), 0);
   EXPECT_NE(std::string(buffer, n).find("loader.flash_sise: unknown field"), std::string::npos) << buffer;
   unlink(path);
+}
+
+// On a serial device the phone sets its own speed; here the "device" is the
+// slave of a second pty and the PC talks on that pty's master.
+TEST(PhonesimDevice, PlaysThePhoneOnAnExistingSerialDevice) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  phonesim::Scenario scenario;
+  std::string error;
+  ASSERT_TRUE(phonesim::ParseScenario(R"({"initial_mode": "at"})", &scenario, &error));
+  auto phone = phonesim::Simulator::OnDevice(ptsname(master), scenario, &error);
+  ASSERT_TRUE(phone) << error;
+  EXPECT_TRUE(phone->slave_path().empty());
+  const std::string command = "AT\r";
+  ASSERT_EQ(write(master, command.data(), command.size()), 3);
+  std::string answer;
+  for (int i = 0; i < 100 && answer.size() < 7; ++i) {
+    pollfd p {master, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    char buffer[64];
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n > 0) answer.append(buffer, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(answer, "AT\rOK\r\n");
+  phone->Stop();
+  close(master);
 }
 
 TEST(PhonesimProgram, ExampleScenariosAreAccepted) {
