@@ -17,7 +17,7 @@ class LoaderTest : public SimTest {
  protected:
   // Starts a phone whose loader runs at 115200 and takes its announcement.
   void StartLoader(const std::string& extra = "") {
-    Start(R"({"initial_mode": "loader", "timing": {"ack_timeout_ms": 150, "announce_interval_ms": 50})" +
+    Start(R"({"initial_mode": "loader", "timing": {"ack_timeout_ms": 150, "announce_interval_ms": 100})" +
               (extra.empty() ? "" : ", " + extra) + "}",
           115200);
     auto hello = pc_->ReadFrame(1000);

@@ -198,7 +198,7 @@ TEST_F(SimTest, EepromRecordStatesAndInjectedRefusal) {
 }
 
 TEST_F(SimTest, CustomerRebootAnnouncesLoaderAtNewSpeedUntilAcknowledged) {
-  Start(R"({"initial_mode": "bfb", "timing": {"customer_reboot_ms": 100, "announce_interval_ms": 40}})", 57600);
+  Start(R"({"initial_mode": "bfb", "timing": {"customer_reboot_ms": 100, "announce_interval_ms": 100}})", 57600);
   // 0x20, 0x00, 115200 = 0x0001C200 low byte first.
   pc_->Write(BfbFrame(0x0E, {0x20, 0x00, 0x00, 0xC2, 0x01, 0x00}));
   EXPECT_EQ(pc_->Read(5, 1000), BfbFrame(0x0E, {0x20, 0x00}));
@@ -218,6 +218,25 @@ TEST_F(SimTest, CustomerRebootAnnouncesLoaderAtNewSpeedUntilAcknowledged) {
   EXPECT_EQ(report["final_mode"], "loader");
   EXPECT_EQ(Count(report["mode_changes"], "to", "rebooting"), 1);
   EXPECT_EQ(Count(report["exchanges"], "what", "0x31 announce"), 1);
+}
+
+// While the PC has the port closed nobody hears the loader: when the port
+// opens again there is no backlog of announcements, and what the PC left
+// unread at its close is gone too.
+TEST_F(SimTest, WhatThePhoneSendsWhileThePortIsClosedIsLost) {
+  Start(R"({"initial_mode": "bfb", "timing": {"customer_reboot_ms": 0, "announce_interval_ms": 30}})", 57600);
+  pc_->Write(BfbFrame(0x0E, {0x20, 0x00, 0x00, 0xC2, 0x01, 0x00}));
+  pc_->Write(BfbFrame(0x02, {0x14}));  // too late: the phone is rebooting
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  pc_->Close();  // the reboot answer is left unread
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  PcPort port(phone_->slave_path(), 115200);
+  auto frame = port.ReadFrame(1000);
+  ASSERT_TRUE(frame);
+  EXPECT_TRUE(frame->skipped.empty());
+  EXPECT_EQ(frame->mi, 0x31);
+  EXPECT_TRUE(port.ReadQuiet(100).empty());
 }
 
 TEST_F(SimTest, BytesAtTheWrongSpeedAreIgnored) {
