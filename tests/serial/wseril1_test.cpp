@@ -156,15 +156,15 @@ TEST_F(PortLayerTest, TimedReadLeavesTheRestingTimeOut) {
   EXPECT_EQ(ComReadByteTimed(kPort, &byte, 0), 0);
 
   auto start = Clock::now();
-  EXPECT_EQ(ComReadByteTimed(kPort, &byte, 120), 0);
-  EXPECT_GE(MsSince(start), 120);
+  EXPECT_EQ(ComReadByteTimed(kPort, &byte, 300), 0);
+  EXPECT_GE(MsSince(start), 300);
 
-  // Back at 10 ms: a plain read of a silent line ends long before 120 ms.
+  // Back at 10 ms: a plain read of a silent line ends long before 300 ms.
   start = Clock::now();
   EXPECT_EQ(ComReadByte(kPort, &byte), 0);
   const long resting = MsSince(start);
   EXPECT_GE(resting, 10);
-  EXPECT_LT(resting, 100);
+  EXPECT_LT(resting, 250);
   EXPECT_TRUE(ErrorCodes().empty());  // silence is no error in this layer
 
   std::thread late([&] {
