@@ -55,6 +55,9 @@ int ReadXbiContainer(ProductInfo* productInfo, const uint8_t* container, uint32_
                   "compiled new !");
   }
   if (fileRead) return refuse(0x801, "", {}, "%s", "Alread a file read ! Please release first ! ");
+  // Storage left by an earlier refused read belongs to no container any more.
+  FreeSignatureStorage();
+  FreeHashListStorage();
 
   int code = InitHeapForRead(container, length);
   if (code != 0) {

@@ -109,6 +109,25 @@ TEST_F(ContainerTest, EveryCutOfASmallContainerIsRefusedUnlessItEndsBetweenHeapB
   }
 }
 
+TEST_F(ContainerTest, SingleByteCorruptionsEndInAResultAndNeverReadOutside) {
+  // Every byte of the sections in front of the heap, overwritten with values
+  // that hit lengths, sync bytes and key identifiers. Under the sanitizer
+  // build an out-of-bounds read fails the test by itself.
+  xbitool::BuiltContainer built = fullContainer();
+  const uint32_t front = built.signatureLength + built.headerLength + built.hashAreaLength;
+  for (uint32_t at = 0; at < front; ++at) {
+    for (uint8_t value : {uint8_t{0x00}, uint8_t{0x40}, uint8_t{0xFF}, static_cast<uint8_t>(~built.bytes[at])}) {
+      std::vector<uint8_t> bytes = built.bytes;
+      bytes[at] = value;
+      int result = Read(bytes);
+      if (result == 0) {
+        EXPECT_NE(Latest().code, 0u) << at;
+      }
+      ReleaseXbiContainer();
+    }
+  }
+}
+
 TEST_F(ContainerTest, RecordLengthRunningPastTheEndIsRefused) {
   json d = AcceptedDescription();
   d.erase("heap");
