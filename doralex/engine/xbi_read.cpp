@@ -4,6 +4,7 @@
 #include "doralex/engine/xbi_read.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 

@@ -1,5 +1,7 @@
 // The read operation: acceptance, every refusal with its code and argument,
 // the file-read mark and the release.
+#include <sys/mman.h>
+
 #include <cstring>
 
 #include "container_fixture.h"
@@ -190,6 +192,31 @@ TEST_F(ContainerTest, UpdateModeOtherThan1IsRefusedElseTheManualOpenerIsInstalle
   SetUpdateMode(1);
   EXPECT_EQ(Read(AcceptedDescription()), 1);
   EXPECT_EQ(GetManualPortOpener(), &fakeOpener);
+}
+
+TEST_F(ContainerTest, ContainerInReadOnlyMemoryIsReadInPlace) {
+  // A version-94 header is parsed twice and descrambled; any write into the
+  // container would fault on the read-only page.
+  json d = AcceptedDescription();
+  d["header"]["records"][0]["value"] = 94;
+  d["signature"] = {{"entries", {{{"key_id", 3}, {"length", 70}}}}};
+  d["hash_area"] = {{"list_length", 70}};
+  d["header"]["records"].push_back({{"type", 86}});
+  d["header"]["records"].push_back({{"type", 45}, {"data_hex", "0102"}});
+  d["heap"]["command_frames"] = {{{"mi", 0x20}}};
+  std::vector<uint8_t> bytes = Build(d);
+
+  void* page = mmap(nullptr, bytes.size(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(page, MAP_FAILED);
+  std::memcpy(page, bytes.data(), bytes.size());
+  ASSERT_EQ(mprotect(page, bytes.size(), PROT_READ), 0);
+  ProductInfo info{};
+  EXPECT_EQ(ReadXbiContainer(&info, static_cast<const uint8_t*>(page), static_cast<uint32_t>(bytes.size())), 1);
+  EXPECT_STREQ(info.productType, "R12X");
+  EXPECT_EQ(SkipCommandBlocks(), 1);
+  EXPECT_EQ(std::memcmp(page, bytes.data(), bytes.size()), 0);
+  ReleaseXbiContainer();
+  munmap(page, bytes.size());
 }
 
 TEST_F(ContainerTest, NullContainerIsRefused) {
