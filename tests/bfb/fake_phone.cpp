@@ -15,7 +15,7 @@ void FakePhone::stopAndJoin() {
 }
 
 void FakePhone::run() {
-  while (!peer_.stopping()) {
+  while (!peer_.stopping() && !gone_) {
     if (script_.atMode) {
       std::vector<uint8_t> bytes = peer_.read(1, 20);
       if (bytes.empty()) continue;
@@ -61,6 +61,11 @@ void FakePhone::frame(const Frame& f) {
 
 void FakePhone::info(const Frame& f) {
   uint8_t sub = f.data[0];
+  if (script_.vanishOnInfo == sub) {
+    peer_.hangUp();
+    gone_ = true;
+    return;
+  }
   if (sub == 0x04) {  // switch-off: confirmed, then the phone goes quiet
     peer_.writeFrame(0x0E, {0x04});
     switchedOff = true;

@@ -30,6 +30,8 @@ struct PhoneScript {
   // 0x50 to an open is followed by the acceptance after `busyMs`.
   std::map<uint8_t, std::deque<uint8_t>> eesRefusals;
   int busyMs = 300;
+  // The cable is pulled when an information request with this sub-code arrives.
+  std::optional<uint8_t> vanishOnInfo;
   // A block information answer that reports this size instead of the real one.
   std::optional<uint16_t> reportedSize;
 };
@@ -59,6 +61,7 @@ class FakePhone {
   PtyPeer& peer_;
   PhoneScript script_;
   bool silent_ = false;
+  bool gone_ = false;
   std::string atBuffer_;
   uint16_t openBlock_ = 0;
   EesBlock pending_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -290,6 +291,28 @@ TEST_F(SessionTest, PutCountDecidesTheConceptInUpdateModeTwo) {
     EXPECT_EQ(phone.switchedOff, !c.newConcept);
     EXPECT_EQ(progressSteps, (std::vector<int>{1, 5, 7}));
   }
+}
+
+TEST_F(SessionTest, PhoneThatVanishesMidSessionFailsTheNewConceptStepQuickly) {
+  readContainer(0);
+  PhoneScript script = normalPhone();
+  script.vanishOnInfo = 0x02;  // the cable is pulled as the voltage is asked for
+  FakePhone phone(peer_, script);
+  phone.start();
+
+  auto started = std::chrono::steady_clock::now();
+  uint16_t voltage = 1;
+  EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, kUpdateSpeed), 0);
+  auto took = std::chrono::steady_clock::now() - started;
+  phone.stopAndJoin();
+
+  EXPECT_EQ(voltage, 0);
+  EXPECT_EQ(GetErrorNumber(0), 104);
+  EXPECT_EQ(GetLatestLibraryError(0).code, 0x505u);
+  EXPECT_EQ(GetPortMode(0), kPortModeBfbRunning);
+  // 1500 ms of settling; waiting out the time-outs of the requests and
+  // EEPROM exchanges on a dead line would take well above 6 s.
+  EXPECT_LT(took, std::chrono::milliseconds(4000));
 }
 
 TEST(PutCountTable, PrefixAfterLowerCasingAndCountAboveThreshold) {
