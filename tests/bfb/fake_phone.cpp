@@ -15,7 +15,7 @@ void FakePhone::stopAndJoin() {
 }
 
 void FakePhone::run() {
-  while (!peer_.stopping() && !gone_) {
+  while (!peer_.stopping()) {
     if (script_.atMode) {
       std::vector<uint8_t> bytes = peer_.read(1, 20);
       if (bytes.empty()) continue;
@@ -43,13 +43,10 @@ void FakePhone::atLine(const std::string& line) {
 
 void FakePhone::frame(const Frame& f) {
   frames.push_back(f);
-  if (silent_ || f.data.empty()) return;
+  if (f.data.empty()) return;
   switch (f.type) {
     case 0x02:
       if (script_.answersPing && f.data[0] == 0x14) peer_.writeFrame(0x02, {0x14, 0xAA});
-      break;
-    case 0x0E:
-      info(f);
       break;
     case 0x14:
       ees(f);
@@ -57,33 +54,6 @@ void FakePhone::frame(const Frame& f) {
     default:
       break;
   }
-}
-
-void FakePhone::info(const Frame& f) {
-  uint8_t sub = f.data[0];
-  if (script_.vanishOnInfo == sub) {
-    peer_.hangUp();
-    gone_ = true;
-    return;
-  }
-  if (sub == 0x04) {  // switch-off: confirmed, then the phone goes quiet
-    peer_.writeFrame(0x0E, {0x04});
-    switchedOff = true;
-    silent_ = true;
-    return;
-  }
-  if (sub == 0x20 && f.data.size() >= 6) {  // customer reboot
-    rebootSpeed = static_cast<uint32_t>(f.data[2] | f.data[3] << 8 | f.data[4] << 16 |
-                                        static_cast<uint32_t>(f.data[5]) << 24);
-    peer_.writeFrame(0x0E, {0x20});
-    silent_ = true;
-    return;
-  }
-  auto it = script_.info.find(sub);
-  if (it == script_.info.end()) return;
-  std::vector<uint8_t> answer{sub};
-  answer.insert(answer.end(), it->second.begin(), it->second.end());
-  peer_.writeFrame(0x0E, answer);
 }
 
 void FakePhone::answerEes(std::vector<uint8_t> answer) {

@@ -55,7 +55,7 @@ PtyPeer::~PtyPeer() {
   join();
   unsetenv("UPDATETOOL_SERIALCOMM");
   std::remove(tablePath_.c_str());
-  if (master_ >= 0) close(master_);
+  close(master_);
   close(slave_);
 }
 
@@ -65,11 +65,6 @@ void PtyPeer::start(std::function<void(PtyPeer&)> script) {
 
 void PtyPeer::join() {
   if (thread_.joinable()) thread_.join();
-}
-
-void PtyPeer::hangUp() {
-  close(master_);
-  master_ = -1;
 }
 
 void PtyPeer::write(const std::vector<uint8_t>& bytes) {

@@ -43,10 +43,6 @@ class PtyPeer {
   // Everything that arrives until the line has been quiet for `quietMs`.
   std::vector<uint8_t> readUntilQuiet(int quietMs);
 
-  // Closes the master side: the library's end sees the line hang up, as
-  // when a cable is pulled. Nothing may be read or written afterwards.
-  void hangUp();
-
   // Line speed the library gave the port (a pty keeps no parity bit).
   uint32_t speed() const;
 

@@ -1,10 +1,11 @@
-// The BFB session against a scripted phone on a pty, with a container read
-// by the library as the host would hand it over.
+// The BFB session against the simulated phone on a pty, with a container
+// read by the library as the host would hand it over.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,17 +17,13 @@
 #include "doralex/engine/bfb_requests.h"
 #include "doralex/frame/errors.h"
 #include "doralex/frame/library_state.h"
-#include "fake_phone.h"
-#include "pty_peer.h"
+#include "phonesim/simulator.h"
+#include "support/pty_peer.h"
 #include "xbi_builder.h"
 
 namespace dlx {
 namespace {
 
-using bfbtest::EesBlock;
-using bfbtest::FakePhone;
-using bfbtest::PhoneScript;
-using bfbtest::PtyPeer;
 using Bytes = std::vector<uint8_t>;
 using nlohmann::json;
 
@@ -55,30 +52,35 @@ int onInfo(uint16_t, const ProductInfo* phone, const ProductInfo* file) {
   return infoResult;
 }
 
-Bytes text(const std::string& s, std::size_t width) {
-  Bytes out(s.begin(), s.end());
-  out.resize(width, 0);
+std::string hex(const Bytes& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i) out += ' ';
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
   return out;
 }
 
-// A phone in normal mode that answers everything the session asks.
-PhoneScript normalPhone() {
-  PhoneScript script;
-  script.info[0x02] = {0x3C, 0x0F};  // 3900 mV
-  script.info[0x03] = {0x52, 0x01};
-  script.info[0x07] = text("R12 Phone", 16);
-  script.info[0x08] = text("18.11.02", 8);
-  return script;
-}
-
+// The record a phone holds from an earlier update (the simulator's default).
 Bytes previousRecord() {
   Bytes record(kEesRecordSize, 0xFF);
-  for (std::size_t i = 2; i <= 10; ++i) record[i] = static_cast<uint8_t>(0x10 + i);
-  record[1] = kEesRecordMarker;
+  const uint8_t head[] = {0xFF, 0xA7, 10, 20, 30, 2, 3, 15, 0x50, 0x00, 0x01, 2, 30};
+  std::copy(std::begin(head), std::end(head), record.begin());
   uint8_t check = 0;
   for (std::size_t i = 0; i < 63; ++i) check ^= record[i];
   record[63] = check;
   return record;
+}
+
+// Exchanges of the phone's report whose "what" starts with `prefix`.
+std::vector<json> exchanges(const json& report, const std::string& prefix) {
+  std::vector<json> found;
+  for (const json& e : report.at("exchanges")) {
+    if (e.at("what").get<std::string>().rfind(prefix, 0) == 0) found.push_back(e);
+  }
+  return found;
 }
 
 class SessionTest : public ::testing::Test {
@@ -130,6 +132,23 @@ class SessionTest : public ::testing::Test {
     return record;
   }
 
+  // Starts the simulated phone and maps COM1 to it.
+  void startPhone(const json& scenario) {
+    table_.reset();  // before the next one sets the environment
+    phone_.reset();
+    std::string error;
+    phone_ = phonesim::Simulator::OnPty(scenario.dump(), &error);
+    ASSERT_TRUE(phone_) << error;
+    table_ = std::make_unique<testsupport::SerialTableFile>(
+        std::vector<std::pair<int, std::string>>{{0, phone_->slave_path()}});
+  }
+  json stopPhone() {
+    phone_->Stop();
+    json report = phone_->Report();
+    EXPECT_TRUE(report.at("violations").empty()) << report.at("violations").dump(1);
+    return report;
+  }
+
   static bool portIsFree() {
     WHandle handle = WComOpen(0, 57600);
     if (handle == kInvalidWHandle) return false;
@@ -138,20 +157,19 @@ class SessionTest : public ::testing::Test {
   }
 
   Bytes container_;
-  PtyPeer peer_;
+  std::unique_ptr<phonesim::Simulator> phone_;
+  std::unique_ptr<testsupport::SerialTableFile> table_;
 };
 
 TEST_F(SessionTest, PhoneAnsweringTheFirstPingIsPreparedWithTheNewConcept) {
   readContainer(0);
   InstallInfoCallback(onInfo, 0);
-  PhoneScript script = normalPhone();
-  script.blocks[kEesRecordBlock] = EesBlock{0xFF, previousRecord()};
-  FakePhone phone(peer_, script);
-  phone.start();
+  startPhone({{"initial_mode", "bfb"}, {"voltage_mv", 3900}, {"product_type", "R12 Phone"},
+              {"compile_date", "18.11.02"}, {"eeprom", {{"record", "valid"}}}});
 
   uint16_t voltage = 1;
   EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, kUpdateSpeed), 1);
-  phone.stopAndJoin();
+  json report = stopPhone();
 
   EXPECT_EQ(voltage, 3900);
   EXPECT_EQ(progressSteps, (std::vector<int>{1, 5, 6, 7}));
@@ -169,56 +187,55 @@ TEST_F(SessionTest, PhoneAnsweringTheFirstPingIsPreparedWithTheNewConcept) {
   EXPECT_STREQ(fileSeen.version, "SVN: 152");
 
   Bytes previous = previousRecord();
-  EXPECT_EQ(phone.blocks().at(kEesRecordBlock).data, expectedRecord(&previous));
-  EXPECT_EQ(phone.rebootSpeed, kUpdateSpeed);
+  ASSERT_EQ(report.at("eeprom_writes").size(), 1u);
+  const json& write = report.at("eeprom_writes")[0];
+  EXPECT_EQ(write.at("block"), 5163);
+  EXPECT_EQ(write.at("size"), 64);
+  EXPECT_EQ(write.at("data"), hex(expectedRecord(&previous)));
+  std::vector<json> reboot = exchanges(report, "0x0E 0x20");
+  ASSERT_EQ(reboot.size(), 1u);
+  EXPECT_EQ(reboot[0].at("params"), "20 00 00 C2 01 00");  // 115200, low byte first
 }
 
 TEST_F(SessionTest, PhoneInAtModeAnswersAfterTheSwitch) {
   readContainer(3);
-  PhoneScript script = normalPhone();
-  script.atMode = true;  // and no record in block 5163 yet
-  FakePhone phone(peer_, script);
-  phone.start();
+  startPhone({{"initial_mode", "at"}});  // and no record in block 5163 yet
 
   uint16_t voltage = 0;
   EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, 230400), 1);
-  phone.stopAndJoin();
+  json report = stopPhone();
 
+  EXPECT_EQ(voltage, 4000);
   EXPECT_EQ(progressSteps, (std::vector<int>{1, 2, 5, 7}));
   EXPECT_EQ(GetPortMode(0), kPortModeRebooted);
-  EXPECT_EQ(phone.blocks().at(kEesRecordBlock).data, expectedRecord(nullptr));
-  EXPECT_EQ(phone.rebootSpeed, 230400u);
+  ASSERT_EQ(report.at("eeprom_writes").size(), 1u);
+  EXPECT_EQ(report.at("eeprom_writes")[0].at("data"), hex(expectedRecord(nullptr)));
+  EXPECT_EQ(exchanges(report, "0x0E 0x20").at(0).at("params"), "20 00 00 84 03 00");
 }
 
-TEST_F(SessionTest, SilentPhoneInUpdateModeOneIsLeftForAManualStart) {
+TEST_F(SessionTest, PhoneThatIsOffIsLeftForAManualStartInUpdateModeOne) {
   readContainer(0);
-  Bytes line;
-  peer_.start([&](PtyPeer& p) {
-    while (!p.stopping()) {
-      Bytes more = p.read(256, 50);
-      line.insert(line.end(), more.begin(), more.end());
-    }
-  });
+  startPhone({{"initial_mode", "off"}});
+
   uint16_t voltage = 0;
   EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, kUpdateSpeed), 0);
-  peer_.stop();
-  peer_.join();
+  phone_->Stop();
+  json report = phone_->Report();
 
   EXPECT_EQ(progressSteps, (std::vector<int>{1, 2}));
   EXPECT_EQ(GetPortMode(0), kPortModeManualStart);
   EXPECT_EQ(GetErrorNumber(0), 102);
   EXPECT_STREQ(GetPortErrorRecord(0)->module, "wbfbstat");
   EXPECT_EQ(GetLatestLibraryError(0).code, 0x503u);
-  // No switch-on: the wake-up byte 0x55 never went out.
-  EXPECT_EQ(std::count(line.begin(), line.end(), 0x55), 0);
-  EXPECT_NE(std::search(line.begin(), line.end(), std::begin("at^sqwe=1\r"),
-                        std::end("at^sqwe=1\r") - 1),
-            line.end());
+  // No switch-on: the boot ROM never heard a wake-up.
+  EXPECT_TRUE(exchanges(report, "wake-up").empty());
+  EXPECT_EQ(report.at("final_mode"), "off");
   EXPECT_TRUE(portIsFree());
 }
 
 TEST_F(SessionTest, RefusalsBeforeThePortIsOpened) {
   readContainer(5);  // "Code and Lang"
+  startPhone({{"initial_mode", "bfb"}});
   // The test holds the port: had the session tried to open it, it would fail with 101.
   WHandle held = WComOpen(0, 57600);
   ASSERT_NE(held, kInvalidWHandle);
@@ -237,26 +254,26 @@ TEST_F(SessionTest, RefusalsBeforeThePortIsOpened) {
   EXPECT_EQ(BfbTestNewSoftware(0, 0), 0);
   EXPECT_EQ(GetLibraryErrorList(0).count, 3);
   WComClose(held);
+  EXPECT_TRUE(stopPhone().at("exchanges").empty());
 }
 
 TEST_F(SessionTest, EarlyCheckRefusalEndsTheSessionWithoutAnError) {
   readContainer(0);
   InstallInfoCallback(onInfo, 0);
   infoResult = 0;
-  FakePhone phone(peer_, normalPhone());
-  phone.start();
+  startPhone({{"initial_mode", "bfb"}});
 
   uint16_t voltage = 0;
   EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, kUpdateSpeed), 0);
-  phone.stopAndJoin();
+  json report = stopPhone();
 
   EXPECT_EQ(infoCalls, 1);
-  EXPECT_EQ(voltage, 3900);
+  EXPECT_EQ(voltage, 4000);
   EXPECT_EQ(progressSteps, (std::vector<int>{1, 5, 6}));
   EXPECT_EQ(GetLibraryErrorList(0).count, 0);
   EXPECT_EQ(GetPortMode(0), kPortModeBfbRunning);
-  EXPECT_TRUE(phone.eesRequests.empty());
-  EXPECT_FALSE(phone.rebootSpeed);
+  EXPECT_TRUE(report.at("eeprom_writes").empty());
+  EXPECT_TRUE(exchanges(report, "0x0E 0x20").empty());
   EXPECT_TRUE(portIsFree());
 }
 
@@ -271,40 +288,39 @@ TEST_F(SessionTest, PutCountDecidesTheConceptInUpdateModeTwo) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.directory);
     progressSteps.clear();
-    PtyPeer peer;
-    PhoneScript script = normalPhone();
-    Bytes answer{static_cast<uint8_t>(c.putCount), static_cast<uint8_t>(c.putCount >> 8), 0, 0};
-    Bytes name = text(c.directory, 16);
-    answer.insert(answer.end(), name.begin(), name.end());
-    script.info[0x21] = answer;
-    FakePhone phone(peer, script);
-    phone.start();
+    startPhone({{"initial_mode", "bfb"}, {"directory", c.directory}, {"put_count", c.putCount}});
 
     uint16_t voltage = 0;
     EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, kUpdateSpeed), 1);
-    phone.stopAndJoin();
+    json report = stopPhone();
 
     EXPECT_EQ(GetPortMode(0), kPortModeRebooted);
     EXPECT_EQ(GetFallbackFlag(0), !c.newConcept);
-    EXPECT_EQ(phone.rebootSpeed.has_value(), c.newConcept);
-    EXPECT_EQ(phone.blocks().count(kEesRecordBlock), c.newConcept ? 1u : 0u);
-    EXPECT_EQ(phone.switchedOff, !c.newConcept);
+    EXPECT_EQ(exchanges(report, "0x0E 0x20").size(), c.newConcept ? 1u : 0u);
+    EXPECT_EQ(report.at("eeprom_writes").size(), c.newConcept ? 1u : 0u);
+    EXPECT_EQ(exchanges(report, "0x0E 0x04").size(), c.newConcept ? 0u : 1u);
+    bool rebooting = false;
+    bool off = false;
+    for (const json& change : report.at("mode_changes")) {
+      rebooting = rebooting || change.at("to") == "rebooting";
+      off = off || change.at("to") == "off";
+    }
+    EXPECT_EQ(rebooting, c.newConcept);
+    EXPECT_EQ(off, !c.newConcept);
     EXPECT_EQ(progressSteps, (std::vector<int>{1, 5, 7}));
   }
 }
 
 TEST_F(SessionTest, PhoneThatVanishesMidSessionFailsTheNewConceptStepQuickly) {
   readContainer(0);
-  PhoneScript script = normalPhone();
-  script.vanishOnInfo = 0x02;  // the cable is pulled as the voltage is asked for
-  FakePhone phone(peer_, script);
-  phone.start();
+  // The cable is pulled as the voltage is asked for.
+  startPhone({{"initial_mode", "bfb"}, {"faults", {{"close_at", {{"bfb", 0x0E}, {"sub", 0x02}}}}}});
 
   auto started = std::chrono::steady_clock::now();
   uint16_t voltage = 1;
   EXPECT_EQ(BfbPrepareUpdate(0, 0, &voltage, kUpdateSpeed), 0);
   auto took = std::chrono::steady_clock::now() - started;
-  phone.stopAndJoin();
+  phone_->Stop();
 
   EXPECT_EQ(voltage, 0);
   EXPECT_EQ(GetErrorNumber(0), 104);
@@ -313,6 +329,18 @@ TEST_F(SessionTest, PhoneThatVanishesMidSessionFailsTheNewConceptStepQuickly) {
   // 1500 ms of settling; waiting out the time-outs of the requests and
   // EEPROM exchanges on a dead line would take well above 6 s.
   EXPECT_LT(took, std::chrono::milliseconds(4000));
+}
+
+TEST_F(SessionTest, TestOfTheNewSoftwareFindsThePhoneAfterTheSwitch) {
+  readContainer(0);
+  startPhone({{"initial_mode", "at"}});
+
+  EXPECT_EQ(BfbTestNewSoftware(0, 0), 1);
+  json report = stopPhone();
+  EXPECT_EQ(testSteps, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_EQ(report.at("final_mode"), "off");
+  EXPECT_EQ(GetLibraryErrorList(0).count, 0);
+  EXPECT_TRUE(portIsFree());
 }
 
 TEST(PutCountTable, PrefixAfterLowerCasingAndCountAboveThreshold) {
@@ -339,21 +367,6 @@ TEST(PutCountTable, PrefixAfterLowerCasingAndCountAboveThreshold) {
     std::strncpy(putCount.directory, c.directory, 16);
     EXPECT_EQ(PutCountAllowsNewConcept(putCount), c.result) << c.directory << " " << c.count;
   }
-}
-
-TEST_F(SessionTest, TestOfTheNewSoftwareFindsThePhoneAfterTheSwitch) {
-  readContainer(0);
-  PhoneScript script;
-  script.atMode = true;
-  FakePhone phone(peer_, script);
-  phone.start();
-
-  EXPECT_EQ(BfbTestNewSoftware(0, 0), 1);
-  phone.stopAndJoin();
-  EXPECT_EQ(testSteps, (std::vector<int>{1, 2, 3, 4, 5}));
-  EXPECT_TRUE(phone.switchedOff);
-  EXPECT_EQ(GetLibraryErrorList(0).count, 0);
-  EXPECT_TRUE(portIsFree());
 }
 
 }  // namespace
