@@ -1,14 +1,6 @@
 #include "pty_peer.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 namespace bfbtest {
@@ -26,37 +18,13 @@ int remainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-PtyPeer::PtyPeer() {
-  char name[256];
-  if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-    throw std::runtime_error("openpty failed");
-  }
-  slavePath_ = name;
-  termios raw{};
-  tcgetattr(slave_, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(slave_, TCSANOW, &raw);
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-
-  char table[] = "/tmp/bfb_serialcomm_XXXXXX";
-  int fd = mkstemp(table);
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  tablePath_ = table;
-  std::string line = "\\Device\\Serial0 COM1 " + slavePath_ + "\n";
-  if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-    throw std::runtime_error("table write failed");
-  }
-  close(fd);
-  setenv("UPDATETOOL_SERIALCOMM", tablePath_.c_str(), 1);
+PtyPeer::PtyPeer() : table_({{0, pty_.slavePath()}}) {
+  if (!pty_.ok()) throw std::runtime_error("openpty failed");
 }
 
 PtyPeer::~PtyPeer() {
   stop();
   join();
-  unsetenv("UPDATETOOL_SERIALCOMM");
-  std::remove(tablePath_.c_str());
-  close(master_);
-  close(slave_);
 }
 
 void PtyPeer::start(std::function<void(PtyPeer&)> script) {
@@ -67,18 +35,7 @@ void PtyPeer::join() {
   if (thread_.joinable()) thread_.join();
 }
 
-void PtyPeer::write(const std::vector<uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else {
-      pollfd p{master_, POLLOUT, 0};
-      poll(&p, 1, 10);
-    }
-  }
-}
+void PtyPeer::write(const std::vector<uint8_t>& bytes) { pty_.send(bytes); }
 
 void PtyPeer::writeFrame(uint8_t type, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> frame{type, static_cast<uint8_t>(data.size()),
@@ -88,22 +45,7 @@ void PtyPeer::writeFrame(uint8_t type, const std::vector<uint8_t>& data) {
 }
 
 std::vector<uint8_t> PtyPeer::read(std::size_t count, int timeoutMs) {
-  std::vector<uint8_t> bytes;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (bytes.size() < count) {
-    uint8_t buffer[256];
-    std::size_t want = std::min(sizeof buffer, count - bytes.size());
-    ssize_t n = ::read(master_, buffer, want);
-    if (n > 0) {
-      bytes.insert(bytes.end(), buffer, buffer + n);
-      continue;
-    }
-    int left = remainingMs(deadline);
-    if (left == 0) break;
-    pollfd p{master_, POLLIN, 0};
-    poll(&p, 1, std::min(left, 20));
-  }
-  return bytes;
+  return pty_.receive(count, timeoutMs);
 }
 
 std::optional<Frame> PtyPeer::readFrame(int timeoutMs) {
@@ -117,18 +59,11 @@ std::optional<Frame> PtyPeer::readFrame(int timeoutMs) {
   return frame;
 }
 
-std::vector<uint8_t> PtyPeer::readUntilQuiet(int quietMs) {
-  std::vector<uint8_t> bytes;
-  for (;;) {
-    std::vector<uint8_t> more = read(256, quietMs);
-    if (more.empty()) return bytes;
-    bytes.insert(bytes.end(), more.begin(), more.end());
-  }
-}
+std::vector<uint8_t> PtyPeer::readUntilQuiet(int quietMs) { return pty_.drain(quietMs); }
 
 uint32_t PtyPeer::speed() const {
   uint32_t speed = 0;
-  ReadLineSpeed(master_, &speed);
+  ReadLineSpeed(pty_.master(), &speed);
   return speed;
 }
 

@@ -1,5 +1,5 @@
 // The far end of a pseudo-terminal that the library opens as COM1: the test
-// plays the phone on the master side, in a thread of its own.
+// plays the phone on the master side, in a thread of its own, in BFB frames.
 #pragma once
 
 #include <atomic>
@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/pty_peer.h"
 
 namespace bfbtest {
 
@@ -46,13 +48,11 @@ class PtyPeer {
   // Line speed the library gave the port (a pty keeps no parity bit).
   uint32_t speed() const;
 
-  const std::string& slavePath() const { return slavePath_; }
+  const std::string& slavePath() const { return pty_.slavePath(); }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;  // kept open so the master never sees a hang-up
-  std::string slavePath_;
-  std::string tablePath_;
+  testsupport::PtyPeer pty_;
+  testsupport::SerialTableFile table_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
 };
