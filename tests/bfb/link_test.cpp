@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "doralex/bfb/bfb_link.h"
@@ -157,6 +158,70 @@ TEST(BfbMode, SucceedsOnTheThirdSpeedAndRestoresTheSpeed) {
   phone.stopAndJoin();
   EXPECT_EQ(phone.atCommands, (std::vector<std::string>(3, "at^sqwe=1")));
   WComClose(handle);
+}
+
+struct Burst {
+  std::string text;
+  uint32_t speed;
+};
+
+// Runs the mode switch against a phone that ignores the full command at every
+// speed and, when `answersSplitCommand`, takes the split one. The commands as
+// they arrived, with the line speed of each.
+std::vector<Burst> switchIgnoringTheFullCommand(bool answersSplitCommand, int expectedResult) {
+  PtyPeer peer;
+  std::vector<Burst> bursts;
+  // Each command arrives in one write, half a second after the one before.
+  peer.start([&](PtyPeer& p) {
+    while (!p.stopping()) {
+      Bytes first = p.read(1, 20);
+      if (first.empty()) continue;
+      uint32_t speed = p.speed();
+      Bytes rest = p.read(63, 100);
+      std::string text(first.begin(), first.end());
+      text.append(rest.begin(), rest.end());
+      bursts.push_back({text, speed});
+      if (!answersSplitCommand) continue;
+      if (text == "at^sbf") p.write(Bytes(text.begin(), text.end()));  // the echo
+      if (text == "b=1\r") {
+        std::string answer = "b=1\r\r\nOK\r\n";
+        p.write(Bytes(answer.begin(), answer.end()));
+      }
+    }
+  });
+  WHandle handle = WComOpen(0, 57600);
+  EXPECT_NE(handle, kInvalidWHandle);
+  EXPECT_EQ(WSetBfbMode(handle), expectedResult);
+  uint32_t speed = 0;
+  EXPECT_EQ(WGetComConfiguration(handle, &speed), 1);
+  EXPECT_EQ(speed, 57600u);
+  EXPECT_EQ(peer.speed(), 57600u);
+  peer.stop();
+  peer.join();
+  WComClose(handle);
+  return bursts;
+}
+
+void expectBursts(const std::vector<Burst>& bursts, const std::vector<Burst>& expected) {
+  ASSERT_EQ(bursts.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(bursts[i].text, expected[i].text) << i;
+    EXPECT_EQ(bursts[i].speed, expected[i].speed) << i;
+  }
+}
+
+const std::vector<Burst> kFullCommandAtFourSpeeds = {
+    {"at^sqwe=1\r", 19200}, {"at^sqwe=1\r", 115200}, {"at^sqwe=1\r", 57600},
+    {"at^sqwe=1\r", 38400}, {"at^sbf", 19200}};
+
+TEST(BfbMode, SilentPhoneGetsFourSpeedsAndTheSplitCommandThenTheSpeedBack) {
+  expectBursts(switchIgnoringTheFullCommand(false, 0), kFullCommandAtFourSpeeds);
+}
+
+TEST(BfbMode, SplitCommandSwitchesAPhoneThatIgnoresTheFullOne) {
+  std::vector<Burst> expected = kFullCommandAtFourSpeeds;
+  expected.push_back({"b=1\r", 19200});
+  expectBursts(switchIgnoringTheFullCommand(true, 1), expected);
 }
 
 TEST(BfbMobileOn, WakesTheBootRomAndSendsThePatchedBootBlock) {
