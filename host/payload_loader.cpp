@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <new>
 
 #include "crypto/nimbo.h"
+#include "host/payload_buffer.h"
 #include "host/shared_state.h"
 #include "host/trace.h"
 
@@ -109,6 +109,8 @@ bool loadPayloadFile(const std::string& path, const PayloadKeys& keys, size_t* l
     trace("could not open %s!\r\n", name);
     return false;
   }
+  // Every read is large or one of a handful of small ones: no stdio buffer.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   progress(28);
 
   uint8_t trailer[kTrailerBytes];
@@ -174,7 +176,7 @@ bool loadPayloadFile(const std::string& path, const PayloadKeys& keys, size_t* l
   progress(35);
 
   const size_t cipherLength = static_cast<size_t>(payloadLength - kHeaderBytes);
-  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[cipherLength]);
+  std::unique_ptr<uint8_t[]> data = allocatePayloadBuffer(cipherLength);
   if (!data) {
     trace("could not allocate memory (%u bytes)!\r\n", static_cast<unsigned>(cipherLength));
     return false;
