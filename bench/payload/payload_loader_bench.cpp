@@ -3,7 +3,7 @@
 // hashes with SHA-1 over the same bytes. Heap use is counted by wrapping the
 // C allocator, so libcrypto's and the C library's allocations count too.
 //
-//   build/bench/bench/payload_loader_bench
+//   build/bench/bench/payload/payload_loader_bench
 //
 // Counters: peak_heap_over_ciphertext is the loader's peak heap use minus the
 // ciphertext buffer; decrypt_heap_bytes is what decryption allocates.
