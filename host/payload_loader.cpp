@@ -40,13 +40,16 @@ class LoaderTrace {
   explicit LoaderTrace(std::string* last) : last_(last) {}
 
   void operator()(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    va_list args;
+    va_list args, again;
     va_start(args, format);
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    if (traceEnabled()) traceAppend("%s", text);
-    if (last_ != nullptr) *last_ = text;
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    if (traceEnabled()) traceAppend("%s", text.c_str());
+    if (last_ != nullptr) *last_ = std::move(text);
   }
 
  private:
