@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -116,7 +117,10 @@ const Payload& payload() {
     const uint8_t stampBytes[4] = {0x65, 0x53, 0xF1, 0x00};  // 1700000000
     std::copy(stampBytes, stampBytes + 4, p.iv);
     std::copy(keys.ivTail.begin(), keys.ivTail.end(), p.iv + 4);
-    std::atexit([] { std::remove(payload().path.c_str()); });
+    // Kept outside `p`, which is destroyed before the exit handlers run.
+    static char fileToRemove[sizeof name];
+    std::memcpy(fileToRemove, name, sizeof name);
+    std::atexit([] { std::remove(fileToRemove); });
     return p;
   }();
   return made;
