@@ -21,6 +21,12 @@ function(updatetool_append_payload)
   if(P_CONTAINER_TARGET)
     add_dependencies(${P_TARGET} ${P_CONTAINER_TARGET})
   endif()
+  # A changed container or key set relinks the program, which appends anew.
+  set(key_files "")
+  foreach(name aes128.hex ivtail.hex rsa-modulus.hex rsa-verify-exponent.hex rsa-sign-exponent.hex)
+    list(APPEND key_files "${P_KEY_DIR}/${name}")
+  endforeach()
+  set_property(TARGET ${P_TARGET} APPEND PROPERTY LINK_DEPENDS "${P_CONTAINER}" ${key_files})
   add_custom_command(TARGET ${P_TARGET} POST_BUILD
     COMMAND $<TARGET_FILE:mkpayload> wrap --keys "${P_KEY_DIR}" --container "${P_CONTAINER}"
             --program $<TARGET_FILE:${P_TARGET}> --out $<TARGET_FILE:${P_TARGET}> ${stamp_args}

@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <new>
 
 #include "crypto/nimbo.h"
+#include "host/payload_buffer.h"
 #include "host/shared_state.h"
 #include "host/trace.h"
 
@@ -40,13 +40,16 @@ class LoaderTrace {
   explicit LoaderTrace(std::string* last) : last_(last) {}
 
   void operator()(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    va_list args;
+    va_list args, again;
     va_start(args, format);
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
     va_end(args);
-    if (traceEnabled()) traceAppend("%s", text);
-    if (last_ != nullptr) *last_ = text;
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    if (traceEnabled()) traceAppend("%s", text.c_str());
+    if (last_ != nullptr) *last_ = std::move(text);
   }
 
  private:
@@ -109,6 +112,8 @@ bool loadPayloadFile(const std::string& path, const PayloadKeys& keys, size_t* l
     trace("could not open %s!\r\n", name);
     return false;
   }
+  // Every read is large or one of a handful of small ones: no stdio buffer.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
   progress(28);
 
   uint8_t trailer[kTrailerBytes];
@@ -174,7 +179,7 @@ bool loadPayloadFile(const std::string& path, const PayloadKeys& keys, size_t* l
   progress(35);
 
   const size_t cipherLength = static_cast<size_t>(payloadLength - kHeaderBytes);
-  std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[cipherLength]);
+  std::unique_ptr<uint8_t[]> data = allocatePayloadBuffer(cipherLength);
   if (!data) {
     trace("could not allocate memory (%u bytes)!\r\n", static_cast<unsigned>(cipherLength));
     return false;

@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "tools/mkpayload/file_bytes.h"
 
 namespace mkpayload {
 namespace {
@@ -27,14 +28,9 @@ int hexValue(char c) {
 
 bool readHexFile(const std::filesystem::path& path, size_t expectedBytes, std::vector<uint8_t>& bytes,
                  std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path.string();
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!parseHex(text.str(), bytes)) {
+  std::vector<uint8_t> raw;
+  if (!readWholeFile(path.string(), raw, error)) return false;
+  if (!parseHex(std::string(raw.begin(), raw.end()), bytes)) {
     error = path.string() + " is not hexadecimal";
     return false;
   }

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <memory>
 
+#include "tools/mkpayload/file_bytes.h"
+
 namespace mkpayload {
 namespace {
 
@@ -115,20 +117,6 @@ bool buildPayload(const KeySet& keys, const std::vector<uint8_t>& container, uin
     trailer[kLengthByteOffsets[i]] = static_cast<uint8_t>(programLength >> (8 * i));
   std::copy(std::begin(kIdentifier), std::end(kIdentifier), trailer + kIdentifierOffset);
   payload.insert(payload.end(), std::begin(trailer), std::end(trailer));
-  return true;
-}
-
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path;
-    return false;
-  }
   return true;
 }
 

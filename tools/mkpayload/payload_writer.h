@@ -27,6 +27,4 @@ bool buildPayload(const KeySet& keys, const std::vector<uint8_t>& container, uin
 bool wrapProgram(const KeySet& keys, const std::string& containerPath, const std::string& programPath,
                  const std::string& outPath, uint32_t timeStamp, std::string& error);
 
-bool readWholeFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
-
 }  // namespace mkpayload
