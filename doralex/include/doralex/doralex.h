@@ -36,6 +36,12 @@ int32_t GetErrorNumber(int port);
 // The port's additional error text, or an empty text when none is flagged.
 const char* GetAdditionalErrorText(int port);
 const LibraryErrorEntry& GetLatestLibraryError(uint16_t channel);
+// The entries of a channel's error list in the order they were added (0 to
+// 49 entries; the overflow entry is not among them), for tools that show the
+// whole list. nullptr outside the list.
+int GetLibraryErrorCount(uint16_t channel);
+const LibraryErrorEntry* GetLibraryErrorAt(uint16_t channel, int index);
+bool LibraryErrorListOverflowed(uint16_t channel);
 
 struct ErrorTextRow {
   uint32_t code;
