@@ -19,6 +19,10 @@ struct SerialTableEntry {
 
 std::vector<SerialTableEntry> ReadSerialDeviceTable();
 
+// The table derived from a sysfs tty class folder (normally /sys/class/tty),
+// as ReadSerialDeviceTable does without UPDATETOOL_SERIALCOMM.
+std::vector<SerialTableEntry> DeriveSerialDeviceTable(const std::string& sysClassTty);
+
 // Device path of port index 0..11 (COM1..COM12); nothing when the table has no
 // such port or the index is out of range.
 std::optional<std::string> SerialDevicePath(int portIndex);
