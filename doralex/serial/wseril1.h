@@ -18,4 +18,11 @@ int ComWriteByte(int port, uint8_t byte);
 int ComWriteBlock(int port, const uint8_t* bytes, uint32_t count);
 uint32_t ComBaudForCard(int port, uint32_t speed);
 
+// Port indices 0..11 (COM1..COM12); every operation refuses the others.
+bool ComPortIndexValid(int port);
+// 1 when the open port's device has gone away (cable pulled): its reads and
+// writes fail at once from then on. Lets waits that do not count silence as a
+// failure (a busy phone) end early.
+int ComLineFailed(int port);
+
 }  // namespace dlx

@@ -42,4 +42,11 @@ int WaitForMessage(int port, LoaderFrame* frame, uint8_t expectedMi, uint32_t ti
 int RegisterHandler(uint8_t mi, FrameHandler handler);
 int DispatchFrame(int port, const LoaderFrame& frame);
 
+// After a busy byte 0x9B (or frames arriving instead of an answer) SendBlock
+// waits without counting, but no longer than this; then the attempt counts
+// as a time-out. Well above the longest erase or write a phone takes.
+constexpr uint32_t kBusyWaitLimitMs = 600000;
+// Changes the limit (diagnostics and tests); kBusyWaitLimitMs by default.
+void SetBusyWaitLimit(uint32_t limitMs);
+
 }  // namespace dlx
