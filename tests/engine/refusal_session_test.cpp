@@ -47,6 +47,8 @@ struct RuleCase {
   uint32_t code;
 };
 
+void PrintTo(const RuleCase& c, std::ostream* os) { *os << c.name; }
+
 class ConsistencyRule : public ::testing::TestWithParam<std::tuple<RuleCase, int>> {};
 
 TEST_P(ConsistencyRule, HostDecidesWhetherTheUpdateGoesOn) {
@@ -91,6 +93,8 @@ struct DiffCase {
   int32_t number;
   const char* text;
 };
+
+void PrintTo(const DiffCase& c, std::ostream* os) { *os << c.name; }
 
 class DifferenceUpdate : public ::testing::TestWithParam<DiffCase> {};
 

@@ -27,6 +27,8 @@ struct FinishCase {
   bool phoneErases;  // the new-concept erase answer: erased (1) or not by the phone (0xAA)
 };
 
+void PrintTo(const FinishCase& c, std::ostream* os) { *os << c.name; }
+
 class SuccessfulUpdate : public ::testing::TestWithParam<FinishCase> {};
 
 TEST_P(SuccessfulUpdate, FinishesByFileTypeAndLeavesTheImageInFlash) {
