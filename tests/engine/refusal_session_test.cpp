@@ -228,6 +228,16 @@ TEST(EmptyTransfer, WithoutContainerTheUpdateFailsUntouched) {
   EXPECT_TRUE(LoaderCommands(r.report).empty());
 }
 
+TEST(Compression, UnsupportedAlgorithmFailsWithoutSwitchOff) {
+  phonesim::Scenario phone = LoaderPhone();
+  phone.compression_supported = false;
+  ContainerSpec spec;
+  spec.compressionMode = 3;
+  const SessionResult r = RunSession(phone, spec);
+  ExpectRefused(r, 0x619, false);
+  EXPECT_EQ(r.portErrorNumber, 61);
+}
+
 TEST(BgjInvalidation, ProjectTypeFiveMarksTheOldSoftwareBeforeErasing) {
   ContainerSpec spec;
   spec.projectType = 5;

@@ -74,7 +74,9 @@ std::vector<int> LoaderCommands(const nlohmann::json& report) {
   for (const auto& exchange : report["exchanges"]) {
     if (exchange["kind"] != "loader") continue;
     const std::string what = exchange["what"];
-    if (what.rfind("0x", 0) == 0) mis.push_back(std::stoi(what.substr(2, 2), nullptr, 16));
+    if (what.rfind("0x", 0) != 0) continue;
+    const int mi = std::stoi(what.substr(2, 2), nullptr, 16);
+    if (mi != 0x31) mis.push_back(mi);  // 0x31 is the loader's own call
   }
   return mis;
 }

@@ -71,7 +71,8 @@ struct SessionResult {
 SessionResult RunSession(const phonesim::Scenario& phone, const ContainerSpec& spec,
                          const SessionOptions& options = {});
 
-// The loader commands the phone received, in order (data blocks not included).
+// The loader commands the phone received, in order (data blocks and the
+// loader's own call not included).
 std::vector<int> LoaderCommands(const nlohmann::json& report);
 // The phone's record of the first exchange of command `mi`, or null.
 nlohmann::json LoaderExchange(const nlohmann::json& report, int mi);

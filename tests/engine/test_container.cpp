@@ -60,6 +60,17 @@ LoadedContainer LoadContainer(const ContainerSpec& spec) {
   if (spec.madeFrom) {
     records.push_back({{"type", 59}, {"date", spec.madeFrom->first}, {"time", spec.madeFrom->second}});
   }
+  if (!spec.mapInfo.empty()) {
+    records.push_back({{"type", 80}, {"value", spec.mapInfo.size()}});
+    records.push_back({{"type", 81}, {"data_hex", Hex(spec.mapInfo)}});
+    records.push_back({{"type", 82}});
+  }
+  if (spec.compressionMode) {
+    records.push_back({{"type", 57}, {"value", spec.compressionMode}});
+    json values = json::array();
+    for (uint32_t v : spec.compression) values.push_back(v);
+    records.push_back({{"type", 58}, {"values", values}});
+  }
   if (spec.hashArea) records.push_back({{"type", 86}, {"value", "auto"}});
 
   LoadedContainer loaded;

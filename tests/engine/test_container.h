@@ -41,6 +41,10 @@ struct ContainerSpec {
   uint32_t splitId = 0;
   std::array<uint32_t, 4> languageGroup{0, 0, 0, 0};
   std::optional<std::pair<std::string, std::string>> madeFrom;  // date/time pair 59
+  std::vector<uint8_t> mapInfo;  // map information sent before the negotiation
+  // Compression mode 3 sends p1, p3..p7 of these (p1..p7) to the phone.
+  uint32_t compressionMode = 0;
+  std::array<uint32_t, 7> compression{0, 0, 0, 0, 0, 0, 0};
   bool hashArea = false;
   uint32_t hashListLength = 100;
   std::vector<SignatureSpec> signatures;

@@ -25,6 +25,7 @@ struct FinishCase {
   const char* name;
   uint32_t fileType;
   bool phoneErases;  // the new-concept erase answer: erased (1) or not by the phone (0xAA)
+  std::vector<int> commands;  // every loader command the phone receives, in order
 };
 
 void PrintTo(const FinishCase& c, std::ostream* os) { *os << c.name; }
@@ -41,6 +42,7 @@ TEST_P(SuccessfulUpdate, FinishesByFileTypeAndLeavesTheImageInFlash) {
   spec.fileType = c.fileType;
   // A command frame at the head of the heap data: needless once the phone erased itself.
   spec.commandFrames = {{0xD2, 0x77}};
+  spec.mapInfo = {0xA1, 0xA2, 0xA3};
   if (c.fileType == 4 || c.fileType == 5 || c.fileType == 7) {
     spec.splitAddress = 0x00F00000;
     spec.splitId = 0x11223344;
@@ -55,7 +57,11 @@ TEST_P(SuccessfulUpdate, FinishesByFileTypeAndLeavesTheImageInFlash) {
   const SessionResult r = RunSession(phone, spec);
   ExpectSuccess(r);
   const std::vector<int> mis = LoaderCommands(r.report);
-  ASSERT_FALSE(mis.empty());
+  EXPECT_EQ(mis, c.commands);
+  EXPECT_EQ(r.report.value("additional_info", ""), "A1 A2 A3");
+  EXPECT_EQ(LoaderExchange(r.report, 0x32)["params"], "01");
+  EXPECT_EQ(LoaderExchange(r.report, 0xD0)["params"], "C8");
+  EXPECT_EQ(LoaderExchange(r.report, 0xA0)["params"], "02 01");
 
   // The heap's own command frame reaches the phone only when it did not erase.
   const nlohmann::json heapFrame = LoaderExchange(r.report, 0xD2);
@@ -93,10 +99,18 @@ TEST_P(SuccessfulUpdate, FinishesByFileTypeAndLeavesTheImageInFlash) {
 
 INSTANTIATE_TEST_SUITE_P(
     Finishes, SuccessfulUpdate,
-    ::testing::Values(FinishCase{"MobSw", 0, true}, FinishCase{"MobSwNotErasedByPhone", 0, false},
-                      FinishCase{"CodeOnly", 3, true}, FinishCase{"LangOnly", 4, true},
-                      FinishCase{"CodeAndLang", 5, true}, FinishCase{"DiffFile", 6, true},
-                      FinishCase{"ExtendedNewSplit", 7, true}),
+    ::testing::Values(
+        FinishCase{"MobSw", 0, true, {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0x59, 0xA0, 0x04}},
+        FinishCase{"MobSwNotErasedByPhone", 0, false,
+                   {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0x59, 0xA0, 0xD2, 0x04}},
+        FinishCase{"CodeOnly", 3, true, {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0x59, 0xA0, 0x04}},
+        FinishCase{"LangOnly", 4, true,
+                   {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0xC8, 0x58, 0xA0, 0xD2, 0xCE}},
+        FinishCase{"CodeAndLang", 5, true,
+                   {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0xC8, 0x58, 0x59, 0xA0, 0xCE}},
+        FinishCase{"DiffFile", 6, true, {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0x59, 0xA0, 0x04}},
+        FinishCase{"ExtendedNewSplit", 7, true,
+                   {0x94, 0x95, 0x96, 0x32, 0x21, 0xC2, 0xD0, 0xD2, 0xC8, 0x53, 0x57, 0x59, 0xA0, 0xB8, 0xF0}}),
     [](const ::testing::TestParamInfo<FinishCase>& p) { return std::string(p.param.name); });
 
 TEST(UpdateCallbacks, ComeInOrderWithTheirValuesAndOneEnding) {
@@ -119,6 +133,16 @@ TEST(UpdateCallbacks, ComeInOrderWithTheirValuesAndOneEnding) {
   EXPECT_TRUE(std::is_sorted(r.host.transferProgress.begin(), r.host.transferProgress.end()));
   EXPECT_EQ(r.host.transferProgress.back(), r.container.heapLength - r.container.commandFramesLength);
   EXPECT_TRUE(FlashHoldsImage(r));
+}
+
+TEST(Compression, InformationGoesOutBeforeTheTransfer) {
+  ContainerSpec spec;
+  spec.compressionMode = 3;
+  spec.compression = {0x1234, 0xBEEF, 0x05, 0x06, 0x0708, 0x090A, 0x0B0C};
+  const SessionResult r = RunSession(LoaderPhone(), spec);
+  ExpectSuccess(r);
+  // p1, p3, p4, p5, p6, p7 (p2 is not sent), little-endian.
+  EXPECT_EQ(LoaderExchange(r.report, 0x80)["params"], "34 12 05 06 08 07 0A 09 0C 0B");
 }
 
 TEST(UpdateStart, ManualStartOpensAt115200AndUpdates) {
