@@ -109,13 +109,17 @@ class UpdateRun {
     return WaitForMessage(port_, frame, mi, timeoutMs) == 1;
   }
 
+  // The step's error is recorded after the switch-off command: a phone that
+  // fell silent makes that command fail too, and its transmission errors must
+  // not hide the reason the update stopped.
   Ending AbortWith(uint32_t code) {
-    AddLibraryError(channel_, code);
+    abortCode_ = code;
     return Ending::Abort;
   }
 
   void End(Ending ending) {
     if (ending == Ending::Abort || ending == Ending::SwitchOffAndSuccess) SendSwitchOff(port_);
+    if (abortCode_) AddLibraryError(channel_, abortCode_);
     // Closing a port this thread never opened would only put "ComPort is not
     // open" over the error that explains the failure.
     if (portOpen_) ComClose(port_);
@@ -135,6 +139,7 @@ class UpdateRun {
   bool portOpen_ = false;
   std::mutex* updateMutex_ = nullptr;
   int negotiationState_ = 0;
+  uint32_t abortCode_ = 0;
 };
 
 Ending UpdateRun::Sequence() {

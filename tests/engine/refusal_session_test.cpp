@@ -270,6 +270,34 @@ TEST(PhoneFaults, ErrorFrameDuringEraseAbortsTheUpdate) {
   EXPECT_EQ(r.errors[r.errors.size() - 2], 0x405u);
 }
 
+TEST(PhoneFaults, SilenceAfterTheFlashCodeRequestAborts) {
+  phonesim::Scenario phone = LoaderPhone();
+  phonesim::Point silent;
+  silent.loader_command = 0x32;
+  phone.silent_at = silent;
+  const SessionResult r = RunSession(phone, ContainerSpec{}, WaitingMs(30000));
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.host.errorCalls, 1);
+  ASSERT_GE(r.errors.size(), 2u);
+  // The wait's 0x202 first; the switch-off to a silent phone fails as well,
+  // but the reason the update stopped stays the latest entry.
+  EXPECT_NE(std::find(r.errors.begin(), r.errors.end(), 0x202u), r.errors.end());
+  EXPECT_EQ(r.errors.back(), 0x605u);
+  EXPECT_EQ(r.portErrorNumber, 53);
+  EXPECT_EQ(dlx::ComClose(0), 0);
+}
+
+TEST(PhoneFaults, BusyPhoneIsWaitedForWithoutResending) {
+  phonesim::Scenario phone = LoaderPhone();
+  phone.busy_blocks.push_back({1, 300});
+  const SessionResult r = RunSession(phone, ContainerSpec{});
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.host.successCalls, 1);
+  EXPECT_TRUE(r.errors.empty());
+  EXPECT_EQ(r.report["violations"].size(), 0u) << r.report["violations"].dump();
+  EXPECT_TRUE(FlashHoldsImage(r));
+}
+
 TEST(PhoneFaults, NakStormDuringTransferAborts) {
   phonesim::Scenario phone = LoaderPhone();
   phone.nak_blocks.push_back({2, 10});
