@@ -78,22 +78,6 @@ std::vector<PeerBlock> LoaderPeer::Received() {
   return received_;
 }
 
-std::vector<int> LoaderPeer::ReceivedMis() {
-  std::vector<int> mis;
-  for (const PeerBlock& block : Received()) mis.push_back(block.isCommand() ? block.mi() : 0x100);
-  return mis;
-}
-
-bool LoaderPeer::WaitFor(const std::function<bool(const PeerBlock&)>& match, int timeoutMs) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    for (const PeerBlock& block : received_) {
-      if (match(block)) return true;
-    }
-    return false;
-  });
-}
-
 bool LoaderPeer::ReadByte(uint8_t* byte, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!stop_) {
@@ -174,7 +158,6 @@ void LoaderPeer::Run(bool announce) {
       std::lock_guard<std::mutex> lock(mutex_);
       received_.push_back(block);
     }
-    arrived_.notify_all();
     script_(*this, block);
   }
 }

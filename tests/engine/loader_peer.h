@@ -5,7 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -46,10 +45,6 @@ class LoaderPeer {
   void HangUp();
 
   std::vector<PeerBlock> Received();
-  // Command MIs in the order they came, data blocks as 0x100.
-  std::vector<int> ReceivedMis();
-  // Waits until a block satisfying `match` has arrived (or the time-out passed).
-  bool WaitFor(const std::function<bool(const PeerBlock&)>& match, int timeoutMs);
 
   const std::string& slavePath() const { return slavePath_; }
 
@@ -69,7 +64,6 @@ class LoaderPeer {
   std::atomic<int> pendingAcks_{0};
   std::mutex writeMutex_;
   std::mutex mutex_;
-  std::condition_variable arrived_;
   std::vector<PeerBlock> received_;
 };
 
