@@ -66,6 +66,7 @@ uint32_t checkedBlockSize(const uint8_t* p, uint32_t left) {
 int InitHeapForRead(const uint8_t* container, uint32_t length) {
   heapState = HeapState{};
   heapState.totalLength = length;
+  transferLength = 0;  // set again by the heap check of this container
   if (!container) return 3;
 
   uint32_t s = 0;

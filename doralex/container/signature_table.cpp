@@ -1,6 +1,8 @@
 #include "doralex/container/signature_table.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <cstring>
 
 #include "doralex/container.h"
@@ -39,13 +41,14 @@ bool FindSignatureSectionLength(const uint8_t* container, uint32_t length, uint3
       container[kSignatureMagicLength] != 0) {
     return true;
   }
-  for (uint32_t at = kSignatureEntriesOffset; length - at >= kXbiMagicLength; ++at) {
-    if (container[at] == 'Q' && std::memcmp(container + at, kXbiMagic, kXbiMagicLength) == 0) {
-      *s = at;
-      return true;
-    }
-  }
-  return false;
+  // A searcher that skips ahead keeps a hostile section of near-matches linear.
+  static const auto* magic = reinterpret_cast<const uint8_t*>(kXbiMagic);
+  static const std::boyer_moore_horspool_searcher searcher(magic, magic + kXbiMagicLength);
+  const uint8_t* end = container + length;
+  const uint8_t* found = std::search(container + kSignatureEntriesOffset, end, searcher);
+  if (found == end) return false;
+  *s = static_cast<uint32_t>(found - container);
+  return true;
 }
 
 bool AllocateSignatureStorage(uint32_t size) {

@@ -4,6 +4,7 @@
 #include "doralex/engine/xbi_read.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 
@@ -55,6 +56,9 @@ int ReadXbiContainer(ProductInfo* productInfo, const uint8_t* container, uint32_
                   "compiled new !");
   }
   if (fileRead) return refuse(0x801, "", {}, "%s", "Alread a file read ! Please release first ! ");
+  // Storage left by an earlier refused read belongs to no container any more.
+  FreeSignatureStorage();
+  FreeHashListStorage();
 
   int code = InitHeapForRead(container, length);
   if (code != 0) {

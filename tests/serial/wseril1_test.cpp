@@ -85,10 +85,10 @@ TEST_F(PortLayerTest, UnavailableDevicesAreInvalidHandles) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::size_t before = ErrorCodes().size();
-    std::string path = "/tmp/serialcomm-case";
+    std::unique_ptr<SerialTableFile> own;
     if (!c.tableLine.empty()) {
-      std::ofstream(path) << c.tableLine << "\n";
-      setenv("UPDATETOOL_SERIALCOMM", path.c_str(), 1);
+      own = std::make_unique<SerialTableFile>(std::vector<std::pair<int, std::string>>{});
+      std::ofstream(own->path()) << c.tableLine << "\n";
     } else {
       setenv("UPDATETOOL_SERIALCOMM", table->path().c_str(), 1);
     }
@@ -104,7 +104,6 @@ TEST_F(PortLayerTest, UnavailableDevicesAreInvalidHandles) {
     EXPECT_EQ(ComWriteByte(kPort, 0), 0);  // the record stayed closed
     EXPECT_EQ(ErrorCodes().back(), 0x103u);
     if (release) release();
-    unlink(path.c_str());
   }
 }
 
