@@ -156,9 +156,15 @@ void Phone::OnInput(const uint8_t* data, size_t length) {
     return;
   }
   const auto now = Clock::now();
-  if (mode_ != Mode::kAt && !in_.empty() && now - last_byte_ > std::chrono::milliseconds(s_.byte_gap_ms)) {
+  const bool paused = now - last_byte_ > std::chrono::milliseconds(s_.byte_gap_ms);
+  if (mode_ != Mode::kAt && !in_.empty() && paused) {
     record_.Violation(mode_, "incomplete_frame", "dropped after a pause: " + Hex(in_));
     in_.clear();
+  }
+  if (mode_ == Mode::kOff && boot_state_ > 1 && paused) {
+    record_.Violation(mode_, "incomplete_frame", "boot block broke off after " + std::to_string(boot_block_.size()) +
+                                                     " bytes");
+    boot_state_ = 0;
   }
   last_byte_ = now;
   switch (mode_) {

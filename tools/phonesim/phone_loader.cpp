@@ -308,6 +308,8 @@ void Phone::LoaderCommand(uint8_t mi, const std::vector<uint8_t>& p) {
       Answer(0xC3, data, fault, &answer);
       break;
     case 0xC8:
+      if (Le32(&p[4]) != Le32(&p[0]) + 4)
+        record_.Violation(Mode::kLoader, "bad_parameters", "split info addresses not 4 apart: " + Hex(p));
       PutBe32(data, s_.split_prefix);
       PutBe32(data, s_.split_id);
       Answer(0xC9, data, fault, &answer);

@@ -38,6 +38,7 @@ void SessionRecord::ModeChange(Mode from, Mode to, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   mode_changes_.push_back({{"seq", seq_++}, {"t_ms", NowMs()}, {"from", ModeName(from)}, {"to", ModeName(to)},
                            {"reason", reason}});
+  current_mode_ = to;
 }
 
 void SessionRecord::Violation(Mode mode, const std::string& kind, const std::string& detail) {
@@ -106,6 +107,11 @@ FlashImage SessionRecord::Flash() const {
 size_t SessionRecord::ViolationCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return violations_.size();
+}
+
+Mode SessionRecord::CurrentMode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return current_mode_;
 }
 
 }  // namespace phonesim

@@ -42,6 +42,7 @@ class SessionRecord {
   nlohmann::json Report() const;
   FlashImage Flash() const;
   size_t ViolationCount() const;
+  Mode CurrentMode() const;
 
  private:
   int64_t NowMs() const;
@@ -57,6 +58,7 @@ class SessionRecord {
   nlohmann::json notes_ = nlohmann::json::object();
   size_t unheard_ = 0;
   std::string final_mode_;
+  Mode current_mode_ = Mode::kOff;
   FlashImage flash_;
 };
 

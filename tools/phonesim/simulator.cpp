@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 
@@ -67,6 +68,17 @@ void Simulator::Stop() {
     [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
   }
   if (thread_.joinable()) thread_.join();
+}
+
+Mode Simulator::mode() const { return record_->CurrentMode(); }
+
+bool Simulator::WaitForMode(Mode wanted, int timeout_ms) const {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (mode() != wanted) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 nlohmann::json Simulator::Report() const { return record_->Report(); }

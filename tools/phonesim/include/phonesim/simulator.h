@@ -47,6 +47,12 @@ class Simulator {
   // True once the phone's line is gone (a pulled cable) and its thread ended.
   bool finished() const { return finished_.load(std::memory_order_acquire); }
 
+  // The mode the phone is in now (kLoader once a reboot or manual start
+  // brought up its loader, kClosed after a pulled cable, ...).
+  Mode mode() const;
+  // Polls mode() until it equals `mode` or `timeout_ms` passed.
+  bool WaitForMode(Mode mode, int timeout_ms) const;
+
   nlohmann::json Report() const;
   FlashImage Flash() const;
   bool WriteReport(const std::string& path, std::string* error) const;
