@@ -117,8 +117,24 @@ class UpdateRun {
     return Ending::Abort;
   }
 
+  // The switch-off on the way out goes to a phone that may have fallen
+  // silent: its transmission errors must not hide why the update stopped, so
+  // the reason is recorded after it (the step's own error, or again the entry
+  // that was latest before the switch-off).
+  void SwitchOffKeepingReason() {
+    const LibraryErrorList& list = GetLibraryErrorList(channel_);
+    const uint8_t countBefore = list.count;
+    const bool overflowedBefore = list.overflowed;
+    const LibraryErrorEntry reason = GetLatestLibraryError(channel_);
+    SendSwitchOff(port_);
+    if (abortCode_) return;
+    const bool switchOffFailed = list.count != countBefore || list.overflowed != overflowedBefore;
+    if (switchOffFailed && reason.code != 0) AppendLibraryErrorEntry(channel_, reason);
+  }
+
   void End(Ending ending) {
-    if (ending == Ending::Abort || ending == Ending::SwitchOffAndSuccess) SendSwitchOff(port_);
+    if (ending == Ending::Abort) SwitchOffKeepingReason();
+    if (ending == Ending::SwitchOffAndSuccess) SendSwitchOff(port_);
     if (abortCode_) AddLibraryError(channel_, abortCode_);
     // Closing a port this thread never opened would only put "ComPort is not
     // open" over the error that explains the failure.

@@ -134,6 +134,16 @@ void AddLibraryError(uint16_t channel, uint32_t code, const char* descriptor,
   }
 }
 
+void AppendLibraryErrorEntry(uint16_t channel, const LibraryErrorEntry& entry) {
+  if (!validChannel(channel)) return;
+  LibraryErrorList& list = errorLists[channel];
+  if (list.count >= kErrorListCapacity) {
+    AddLibraryError(channel, entry.code);  // takes the overflow path
+    return;
+  }
+  list.slots[list.count++] = entry;
+}
+
 void AddLibraryErrorToAll(uint32_t code, const char* descriptor,
                           std::initializer_list<ErrorArg> values) {
   for (uint16_t channel = 0; channel < kChannelCount; ++channel) {

@@ -69,6 +69,8 @@ const PortErrorRecord* GetPortErrorRecord(int port);  // nullptr outside 0..11
 // ignored). Values are taken in descriptor order; missing ones stay zero.
 void AddLibraryError(uint16_t channel, uint32_t code, const char* descriptor = "",
                      std::initializer_list<ErrorArg> values = {});
+// Appends a copy of an entry (as AddLibraryError does, overflow included).
+void AppendLibraryErrorEntry(uint16_t channel, const LibraryErrorEntry& entry);
 void AddLibraryErrorToAll(uint32_t code, const char* descriptor = "",
                           std::initializer_list<ErrorArg> values = {});
 // An always-empty list for channels outside 0..3.

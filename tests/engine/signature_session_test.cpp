@@ -106,6 +106,30 @@ INSTANTIATE_TEST_SUITE_P(
         NegotiationCase{"OlderLoader", true, false, 1, kKey, 4, 6, 0x309, 0xF0, false}),
     [](const auto& p) { return std::string(p.param.name); });
 
+TEST(SignatureNegotiationFault, PhoneFallingSilentKeepsTheNegotiationReasonLatest) {
+  phonesim::Scenario phone = LoaderPhone();
+  phone.signature_init_answer = 2;
+  phone.signature_key_id = kKey;
+  phonesim::Point silent;
+  silent.loader_command = 0x60;
+  silent.occurrence = 2;  // the selection frame after the init
+  phone.silent_at = silent;
+  ContainerSpec spec;
+  spec.hashArea = true;
+  spec.signatures = {{kKey, 128}};
+
+  const SessionResult r = RunSession(phone, spec);
+  ASSERT_TRUE(r.ended);
+  EXPECT_EQ(r.host.errorCalls, 1);
+  EXPECT_EQ(r.host.successCalls, 0);
+  // The switch-off to the silent phone fails too; its transmission errors
+  // stand on the list, but the entry the host shows is the negotiation's.
+  EXPECT_NE(std::find(r.errors.begin(), r.errors.end(), 0x208u), r.errors.end());
+  ASSERT_FALSE(r.entries.empty());
+  EXPECT_EQ(r.entries.back().code, 0x309u);
+  EXPECT_EQ(r.entries.back().intParams[0], 0xF3);
+}
+
 // --- exact frames against a scripted peer -------------------------------------
 
 class NegotiationFrames : public ::testing::Test {
